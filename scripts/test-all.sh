@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: native, native with sanitizers, Windows under
+# wine64 (unit and end-to-end), and the 32-bit Windows build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+step() { printf '\n=== %s\n' "$*"; }
+
+for preset in native native-asan win64; do
+  step "build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  step "test $preset"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+step "build win32"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$jobs"
