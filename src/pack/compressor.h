@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace pack {
@@ -29,5 +31,10 @@ std::unique_ptr<FolderCompressor> makeStoredCompressor();
 std::unique_ptr<FolderCompressor> makeMszipCompressor(int level);          // zlib level 1-9
 std::unique_ptr<FolderCompressor> makeLzxCompressor(int windowBits);      // 15-21
 std::unique_ptr<FolderCompressor> makeQuantumCompressor(int windowBits);  // 10-21
+
+// Parses a method text, "none", "mszip", "mszip:LEVEL", "lzx:WINDOWBITS" or
+// "quantum:WINDOWBITS", and makes its compressor. Null with a few words in `error` when the
+// text is malformed, a parameter out of range, or the method not built in.
+std::unique_ptr<FolderCompressor> makeCompressor(std::string_view method, std::string* error);
 
 }  // namespace pack
