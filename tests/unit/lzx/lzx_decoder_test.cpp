@@ -128,7 +128,7 @@ TEST(LzxBlocks, UnknownBlockTypesAreDataErrors) {
     Bits bits;
     bits.write(0, 1);  // no E8 translation
     writeBlockHeader(bits, type, 16);
-    bits.write(0, 16 * 8);
+    for (int k = 0; k < 8; ++k) bits.write(0, 16);
     bits.flush();
     Decoder decoder;
     uint32_t frame = 16;
