@@ -45,7 +45,7 @@ constexpr uint32_t MaxCodeBits = 15;
 
 // Lookup tables are indexed by the next root-width input bits. Codes longer than the root
 // continue in one sub-table per root prefix. Each table entry is 32 bits:
-//   bits 0-4    bits the entry consumes: its code bits plus a base's extra bits
+//   bits 0-5    bits the entry consumes: its code bits plus a base's extra bits
 //               (a link: the root width)
 //   bits 8-11   its code bits, where the extra bits start (a link: the sub-table's width)
 //   bits 12-15  kind: literal, end of block, link or invalid; none of them for a base
@@ -64,12 +64,12 @@ constexpr uint32_t CodeLengthRootBits = 7;
 constexpr uint32_t LiteralTableSpace = 1332;
 constexpr uint32_t DistanceTableSpace = 402;
 
-constexpr uint32_t entryBits(uint32_t entry) { return entry & 31; }
+constexpr uint32_t entryBits(uint32_t entry) { return entry & 63; }
 constexpr uint32_t entryCodeBits(uint32_t entry) { return (entry >> 8) & 15; }
 constexpr uint32_t entryValue(uint32_t entry) { return entry >> 16; }
 
 // What each symbol decodes to, as a table entry before its code bits are added:
-// kind flags, value, and the extra-bit count in bits 0-4.
+// kind flags, value, and the extra-bit count in bits 0-5.
 constexpr uint32_t baseEntry(uint32_t base, uint32_t extraBits) { return base << 16 | extraBits; }
 
 // Length symbols 257 to 287: base length and extra bits; 286 and 287 decode to nothing.
@@ -375,36 +375,92 @@ enum class SymbolsEnd { EndOfBlock, InvalidCode, OutputFull, NearInputOrOutputEn
 
 // Fast path: a whole symbol and its match per round while 8 input bytes and a longest
 // match of output remain. One refill covers a literal/length code with its extra bits (at
-// most 20 bits) and a distance code with its extra bits (at most 28).
-SymbolsEnd decodeSymbolsFast(BitReader& in, uint8_t* base, uint8_t*& out, uint8_t* outEnd,
+// most 20 bits) and a distance code with its extra bits (at most 28), or up to three
+// literals (at most 15 + 10 + 10 bits: only the first may come from a sub-table).
+SymbolsEnd decodeSymbolsFast(BitReader& in, uint8_t* base, uint8_t*& outRef, uint8_t* outEnd,
                              const uint32_t* literalTable, const uint32_t* distanceTable) {
   constexpr uint32_t literalMask = (1u << LiteralRootBits) - 1;
-  while (in.end - in.next >= 8 && outEnd - out >= static_cast<ptrdiff_t>(MaxMatchBytes)) {
-    in.refillWide();
-    uint32_t entry = lookup(in, literalTable, LiteralRootBits);
+  constexpr uint32_t distanceMask = (1u << DistanceRootBits) - 1;
+  if (in.end - in.next < 8 || outEnd - outRef < static_cast<ptrdiff_t>(MaxMatchBytes)) {
+    return SymbolsEnd::NearInputOrOutputEnd;
+  }
+  const uint8_t* next = in.next;
+  const uint8_t* const nextLimit = in.end - 8;
+  uint8_t* out = outRef;
+  uint8_t* const outLimit = outEnd - MaxMatchBytes;
+  uint64_t bits = in.bits;
+  uint32_t bitCount = in.bitCount;
+  SymbolsEnd result = SymbolsEnd::NearInputOrOutputEnd;
+  // The entry of the next code is looked up ahead of the refill that precedes its use:
+  // a refill's load leaves 64 valid input bits and a round uses at most 48, so at least 16
+  // remain, enough for the root.
+  bits |= load64(next) << bitCount;
+  uint32_t entry = literalTable[bits & literalMask];
+  do {
+    bits |= load64(next) << bitCount;
+    next += (63 - bitCount) >> 3;
+    bitCount |= 56;
+
+    if (entry & LinkFlag) {
+      bits >>= LiteralRootBits;
+      bitCount -= LiteralRootBits;
+      entry = literalTable[entryValue(entry) + (bits & ((1u << entryCodeBits(entry)) - 1))];
+    }
     if (entry & LiteralFlag) {
-      in.drop(entryBits(entry));
+      bits >>= entryBits(entry);
+      bitCount -= entryBits(entry);
       *out++ = static_cast<uint8_t>(entryValue(entry));
-      // A second literal fits in the bits left over (56 - 15 >= 15).
-      entry = literalTable[in.bits & literalMask];
-      if ((entry & (LiteralFlag | LinkFlag)) == LiteralFlag) {
-        in.drop(entryBits(entry));
+      entry = literalTable[bits & literalMask];
+      if (entry & LiteralFlag) {
+        bits >>= entryBits(entry);
+        bitCount -= entryBits(entry);
         *out++ = static_cast<uint8_t>(entryValue(entry));
+        entry = literalTable[bits & literalMask];
+        if (entry & LiteralFlag) {
+          bits >>= entryBits(entry);
+          bitCount -= entryBits(entry);
+          *out++ = static_cast<uint8_t>(entryValue(entry));
+          entry = literalTable[bits & literalMask];
+        }
       }
       continue;
     }
     if (entry & (EndFlag | InvalidFlag)) {
-      in.drop(entryBits(entry));
-      return (entry & EndFlag) ? SymbolsEnd::EndOfBlock : SymbolsEnd::InvalidCode;
+      bits >>= entryBits(entry);
+      bitCount -= entryBits(entry);
+      result = (entry & EndFlag) ? SymbolsEnd::EndOfBlock : SymbolsEnd::InvalidCode;
+      break;
     }
-    const uint32_t length = takeBaseValue(in, entry);
-    entry = lookup(in, distanceTable, DistanceRootBits);
-    if (entry & InvalidFlag) return SymbolsEnd::InvalidCode;
-    const uint32_t distance = takeBaseValue(in, entry);
+    const uint32_t length = entryValue(entry) +
+        static_cast<uint32_t>((bits & lowMask(entryBits(entry))) >> entryCodeBits(entry));
+    bits >>= entryBits(entry);
+    bitCount -= entryBits(entry);
+
+    entry = distanceTable[bits & distanceMask];
+    if (entry & LinkFlag) {
+      bits >>= DistanceRootBits;
+      bitCount -= DistanceRootBits;
+      entry = distanceTable[entryValue(entry) + (bits & ((1u << entryCodeBits(entry)) - 1))];
+    }
+    if (entry & InvalidFlag) {
+      result = SymbolsEnd::InvalidCode;
+      break;
+    }
+    const uint32_t distance = entryValue(entry) +
+        static_cast<uint32_t>((bits & lowMask(entryBits(entry))) >> entryCodeBits(entry));
+    bits >>= entryBits(entry);
+    bitCount -= entryBits(entry);
+    entry = literalTable[bits & literalMask];
+
     copyMatchFast(base, out, length, distance);
     out += length;
-  }
-  return SymbolsEnd::NearInputOrOutputEnd;
+  } while (next <= nextLimit && out <= outLimit);
+
+  in.next = next;
+  in.bits = bits;
+  in.bitCount = bitCount;
+  outRef = out;
+  return result;
 }
 
 // Careful path: one symbol at a time, input fetched a byte at a time with zeros past its
