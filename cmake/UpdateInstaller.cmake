@@ -166,7 +166,8 @@ function(add_update_installer target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${cabtool} pack ${pack_options} -o $<TARGET_FILE:${target}>.packed
             $<TARGET_FILE:${target}> ${cab}
-    COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}>.packed $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}>.packed $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -E remove $<TARGET_FILE:${target}>.packed
     COMMENT "${target}: appending the payload"
     VERBATIM)
   set_property(TARGET ${target} PROPERTY UPDATE_INSTALLER_PAYLOAD ${cab})
