@@ -163,11 +163,11 @@ function(add_update_installer target)
   if(DEFINED U_SEED)
     list(APPEND pack_options --seed ${U_SEED})
   endif()
+  # A failed append removes the program, so the next build links and appends again.
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${cabtool} pack ${pack_options} -o $<TARGET_FILE:${target}>.packed
-            $<TARGET_FILE:${target}> ${cab}
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}>.packed $<TARGET_FILE:${target}>
-    COMMAND ${CMAKE_COMMAND} -E remove $<TARGET_FILE:${target}>.packed
+    COMMAND ${CMAKE_COMMAND} -DCABTOOL=${cabtool} -DPROGRAM=$<TARGET_FILE:${target}>
+            -DCABINET=${cab} "-DOPTIONS=${pack_options}"
+            -P ${_update_installer_dir}/AppendPayload.cmake
     COMMENT "${target}: appending the payload"
     VERBATIM)
   set_property(TARGET ${target} PROPERTY UPDATE_INSTALLER_PAYLOAD ${cab})
