@@ -33,7 +33,8 @@ MatchFinder::MatchFinder(uint32_t windowBytes, uint32_t maxMatchBytes, int searc
       maxMatchBytes_(maxMatchBytes),
       searchDepth_(std::max(searchDepth, 1)),
       minMatchBytes_(minMatchBytes <= 2 ? 2 : 3) {
-  hashBits_ = windowBytes_ <= 32768 ? 15 : 16;
+  // About one bucket per four window positions keeps chains of unrelated positions short.
+  hashBits_ = std::clamp(static_cast<int>(std::bit_width(windowBytes_)) - 3, 12, 19);
   head3_.assign(size_t{1} << hashBits_, 0);
   // The chain must hold a window's worth of positions so that no link within the window is
   // overwritten before it falls out of reach.

@@ -58,6 +58,9 @@ class MatchFinder {
   // before the stream start or beyond the window.
   uint32_t matchLength(uint32_t position, uint32_t distanceBytes, uint32_t limitBytes) const;
 
+  // Changes how many chain links a search follows from now on (at least 1).
+  void setSearchDepth(int searchDepth) { searchDepth_ = searchDepth < 1 ? 1 : searchDepth; }
+
   uint32_t windowBytes() const { return windowBytes_; }
   uint32_t maxMatchBytes() const { return maxMatchBytes_; }
 
