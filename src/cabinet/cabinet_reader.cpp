@@ -334,7 +334,9 @@ bool openCabinet(Context& c, const char* name, bool expect, uint16_t setId, uint
     folderReserveBytes = sizes[2];
     dataReserveBytes = sizes[3];
   }
-  if (headerReserveBytes != c.headerReserveBytes) {
+  // 0xffff is both "not yet known" and a valid size: an area of that size may be missing.
+  if (headerReserveBytes != c.headerReserveBytes ||
+      (headerReserveBytes > 0 && c.headerReserve == nullptr)) {
     if (c.headerReserve != nullptr) c.release(c.headerReserve);
     c.headerReserve = nullptr;
     c.headerReserveBytes = headerReserveBytes;

@@ -272,6 +272,19 @@ TEST(Copy, ReserveAreasReachTheReserveCallback) {
   EXPECT_EQ(*h.output("a"), expected);
 }
 
+TEST(Copy, HeaderReserveOfTheLargestSize) {
+  // 0xffff bytes: the same value that marks the size as not yet known in a new context.
+  Harness h;
+  auto files = storedCabinet({{"a", pattern(100, 1)}});
+  files.cabinet.reserveSizes = true;
+  files.cabinet.headerReserve = pattern(0xffff, 9);
+  h.addFile("a.cab", cabtest::build(files.cabinet));
+  ASSERT_EQ(h.copy(), 1) << cab::errorName(h.errors.code);
+  ASSERT_EQ(h.reserveEvents.size(), 3u);
+  EXPECT_EQ(h.reserveEvents[0].area, files.cabinet.headerReserve);
+  EXPECT_EQ(*h.output("a"), files.contents[0]);
+}
+
 TEST(Copy, ReserveFlagWithZeroSizesBehavesAsNone) {
   auto files = storedCabinet({{"a", pattern(100, 1)}});
   Harness plain;

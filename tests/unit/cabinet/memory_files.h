@@ -86,7 +86,7 @@ inline int32_t read(int32_t handle, void* buffer, uint32_t bytes) {
   const std::vector<uint8_t>& data = t.files[h->name];
   if (h->position >= int64_t(data.size())) return 0;
   uint32_t count = uint32_t(std::min<int64_t>(bytes, int64_t(data.size()) - h->position));
-  std::memcpy(buffer, data.data() + h->position, count);
+  if (count > 0) std::memcpy(buffer, data.data() + h->position, count);
   h->position += count;
   return int32_t(count);
 }
