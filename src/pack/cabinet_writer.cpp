@@ -368,6 +368,10 @@ bool CabinetWriter::layOut(std::vector<Cabinet>& cabinets) {
     }
   }
 
+  if (cabinets.size() > 0xffff) return fail("more than 65535 cabinets in the set");
+  for (size_t i = 0; i < cabinets.size(); i++)
+    if (nameOf(i).empty() || nameOf(i).size() > MaxNameBytes)
+      return fail("cabinet name must hold 1 to 255 bytes: " + nameOf(i));
   for (const Cabinet& cabinet : cabinets) {
     if (cabinet.entries.size() > 0xffff) return fail("more than 65535 files in one cabinet");
     if (cabinet.parts.size() > 0xffff) return fail("more than 65535 folders in one cabinet");
