@@ -184,6 +184,36 @@ TEST_P(CabinetWriterRoundTrip, DecoderGetsEveryFileBackOnce) {
 INSTANTIATE_TEST_SUITE_P(Methods, CabinetWriterRoundTrip, ::testing::ValuesIn(roundTrips),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// Each folder with its own method, in one cabinet and across a set: the reader changes
+// decompressor at every folder, and a folder continued into the next cabinet keeps its own.
+TEST(CabinetWriterSet, FoldersWithDifferentMethods) {
+  const char* methods[] = {"none", "mszip", "lzx:15", "quantum:10", "lzx:21", "mszip:1", "quantum:21"};
+  for (const char* method : methods) {
+    std::string error;
+    if (!pack::makeCompressor(method, &error)) GTEST_SKIP() << error;
+  }
+  Tree tree = randomTree(7, int(std::size(methods)), 4, true);
+  for (uint64_t limit : {0ull, 36000ull}) {
+    SCOPED_TRACE(limit);
+    TempDir temp;
+    pack::CabinetLayout layout;
+    layout.maxCabinetBytes = limit;
+    pack::CabinetWriter writer(temp.dir(), setName, layout);
+    for (size_t f = 0; f < tree.size(); f++) {
+      ASSERT_TRUE(writer.beginFolder(pack::makeCompressor(methods[f], nullptr)));
+      for (const SourceFile& file : tree[f]) {
+        ASSERT_TRUE(writer.addFile(file.entry));
+        ASSERT_TRUE(writer.appendData(file.bytes));
+      }
+    }
+    ASSERT_TRUE(writer.finish()) << writer.error();
+    packtest::ExtractResult result = packtest::extractSet(temp.dir(), "set.cab");
+    ASSERT_TRUE(result.ok) << "code " << result.errorCode << " in " << result.cabinets.back();
+    expectSameFiles(tree, result);
+    if (limit) EXPECT_GT(result.cabinets.size(), 2u);
+  }
+}
+
 // Every size limit in a range moves the cabinet boundaries across block ends, file ends and
 // zero-length files one byte at a time.
 TEST(CabinetWriterSet, EveryBoundaryPositionRoundTrips) {
