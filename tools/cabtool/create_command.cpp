@@ -39,8 +39,7 @@ struct CreateOptions {
 
 // Directories add every regular file below them, named relative to the directory, in
 // name order so that a cabinet's layout does not depend on the order the system lists.
-bool addInput(const std::string& input, const std::string& outputPath, FolderSources& folder,
-              std::string* error) {
+bool addInput(const std::string& input, FolderSources& folder, std::string* error) {
   std::error_code failure;
   fs::path root = pathOf(input);
   if (fs::is_directory(root, failure)) {
@@ -57,7 +56,6 @@ bool addInput(const std::string& input, const std::string& outputPath, FolderSou
       }
       if (!walk->is_regular_file(failure)) continue;
       std::string path = utf8Of(walk->path());
-      if (path == outputPath) continue;
       std::string name = utf8Of(walk->path().lexically_relative(root));
       std::replace(name.begin(), name.end(), '/', '\\');
       found.push_back({path, name, std::nullopt});
@@ -217,13 +215,11 @@ int runCreate(const Arguments& arguments) {
   std::vector<FolderSources> folders(1);
   for (const std::string& list : options.listFiles)
     if (!readList(list, folders, &error)) return fail("", error);
+  for (const std::string& input : options.inputs)
+    if (!addInput(input, folders.back(), &error)) return fail("", error);
+  // A cabinet written into a folder it is made from must not swallow an older self.
   std::error_code ignored;
   std::string canonicalOutput = utf8Of(fs::weakly_canonical(outputPath, ignored));
-  for (const std::string& input : options.inputs) {
-    fs::path root = pathOf(input);
-    if (!addInput(input, canonicalOutput, folders.back(), &error)) return fail("", error);
-  }
-  // The directory walk yields canonical-looking paths only when given one; compare both.
   for (FolderSources& folder : folders)
     std::erase_if(folder, [&](const Source& source) {
       return utf8Of(fs::weakly_canonical(pathOf(source.path), ignored)) == canonicalOutput;
