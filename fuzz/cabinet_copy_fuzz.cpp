@@ -73,6 +73,10 @@ void copyThroughPayloadReader(const uint8_t* data, size_t size) {
   copyOnce(payload::openPayload, payload::readPayload, payloadClose, payload::seekPayload,
            name.c_str(), path.c_str());
   close(fd);
+  // The lowest free descriptor is the one the memory file had, unless a handle leaked.
+  int probe = dup(0);
+  if (probe >= 0) close(probe);
+  if (probe != fd) __builtin_trap();
 }
 
 }  // namespace

@@ -749,6 +749,7 @@ int32_t copy(DecoderContext* context, const char* cabinetName, const char* cabin
 int32_t destroy(DecoderContext* context) {
   Context& c = *context;
   selectMethod(c, NoMethod);
+  releaseBuffers(c);  // also when the decompressor refused to be destroyed
   if (c.headerReserve != nullptr) c.release(c.headerReserve);
   if (c.folderEntry != nullptr) c.release(c.folderEntry);
   if (c.blockHeader != nullptr) c.release(c.blockHeader);

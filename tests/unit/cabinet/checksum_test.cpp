@@ -26,6 +26,21 @@ TEST(Checksum, GroupsAreLittleEndianAndLeftoverBytesBigEndian) {
   }
 }
 
+TEST(Checksum, LongInputsMatchTheGroupByGroupDefinition) {
+  cabtest::Bytes data = cabtest::pattern(1000, 3);
+  for (uint32_t bytes : {31u, 32u, 33u, 35u, 64u, 998u, 999u, 1000u}) {
+    uint32_t expected = 0x5a5a5a5a;
+    uint32_t i = 0;
+    for (; i + 4 <= bytes; i += 4) {
+      expected ^= uint32_t(data[i]) | uint32_t(data[i + 1]) << 8 | uint32_t(data[i + 2]) << 16 |
+                  uint32_t(data[i + 3]) << 24;
+    }
+    uint32_t tail = 0;
+    for (; i < bytes; ++i) tail = tail << 8 | data[i];
+    EXPECT_EQ(cab::checksum(data.data(), bytes, 0x5a5a5a5a), expected ^ tail) << bytes;
+  }
+}
+
 TEST(Checksum, DataBlockOfFiveBytesFoldsInItsSizes) {
   // A block of 5 compressed bytes b0..b4 without reserve: the data part is
   // (b0 | b1 << 8 | b2 << 16 | b3 << 24) ^ b4, then the 4 size bytes as one uint32.
