@@ -35,8 +35,14 @@ constexpr int LengthTableBits = 8;
 constexpr int PretreeTableBits = 8;
 constexpr int AlignedTableBits = 7;
 
-// Marks a table entry or node child not yet filled while a table is built.
-constexpr int16_t Unfilled = INT16_MIN;
+// Mark a table entry or node child not yet filled while a table is built.
+constexpr int32_t UnfilledEntry = INT32_MIN;
+constexpr int16_t UnfilledNode = INT16_MIN;
+
+// A table entry: symbol | code length << 16 for codes that fit the table, or -k for a code
+// that continues in node k. Keeping the length in the entry saves a dependent load per symbol.
+using TableEntry = int32_t;
+constexpr int EntryLengthShift = 16;
 
 enum Phase : int32_t { HeaderDue = 1, InBlock = 2 };
 
@@ -45,16 +51,17 @@ struct LzxState {
   uint32_t windowBytes;
   uint32_t windowMask;
   uint32_t r0, r1, r2;
-  // Lookup tables: entry = symbol, or -k for node k (children at nodes[2k], nodes[2k + 1]).
-  int16_t mainTable[1 << MainTableBits];
-  int16_t lengthTable[1 << LengthTableBits];
+  // Lookup tables (see TableEntry); node k has its children at nodes[2k] (bit 0) and
+  // nodes[2k + 1] (bit 1), each a symbol or -j for node j.
+  TableEntry mainTable[1 << MainTableBits];
+  TableEntry lengthTable[1 << LengthTableBits];
   uint8_t mainLengths[MaxMainSymbols];
   uint8_t lengthLengths[LengthSymbols];
   uint8_t alignedTable[1 << AlignedTableBits];
   uint8_t alignedLengths[AlignedSymbols];
   int16_t mainNodes[2 * MaxMainSymbols + 2];
   int16_t lengthNodes[2 * LengthSymbols + 2];
-  int16_t pretreeTable[1 << PretreeTableBits];
+  TableEntry pretreeTable[1 << PretreeTableBits];
   int16_t pretreeNodes[2 * PretreeSymbols + 2];
   uint8_t pretreeLengths[PretreeSymbols];
   uint8_t previousMainLengths[MaxMainSymbols];
@@ -118,6 +125,19 @@ struct BitInput {
   void remove(int bits) {
     buffer <<= bits;
     count -= bits;
+    if (count > 0) return;
+    // Fast path: both words that may be needed lie inside the data.
+    if (position + 4 <= dataBytes) {
+      buffer |= (data[position] | uint32_t{data[position + 1]} << 8) << -count;
+      position += 2;
+      count += 16;
+      if (count <= 0) {
+        buffer |= (data[position] | uint32_t{data[position + 1]} << 8) << -count;
+        position += 2;
+        count += 16;
+      }
+      return;
+    }
     for (int fetches = 0; count <= 0 && fetches < 2; ++fetches) {
       if (position >= limitBytes) {
         error = true;
@@ -136,16 +156,19 @@ struct BitInput {
   }
 
   // Decodes one symbol through a table of `tableBits` bits and its node chains.
-  uint32_t decode(const int16_t* table, int tableBits, const int16_t* nodes,
+  uint32_t decode(const TableEntry* table, int tableBits, const int16_t* nodes,
                   const uint8_t* lengths) {
-    int32_t symbol = table[buffer >> (32 - tableBits)];
-    if (symbol < 0) {
-      uint32_t mask = 1u << (31 - tableBits);
-      do {
-        symbol = nodes[2 * -symbol + ((buffer & mask) ? 1 : 0)];
-        mask >>= 1;
-      } while (symbol < 0);
+    TableEntry entry = table[buffer >> (32 - tableBits)];
+    if (entry >= 0) {
+      remove(entry >> EntryLengthShift);
+      return static_cast<uint32_t>(entry & 0xFFFF);
     }
+    uint32_t mask = 1u << (31 - tableBits);
+    int32_t symbol = entry;
+    do {
+      symbol = nodes[2 * -symbol + ((buffer & mask) ? 1 : 0)];
+      mask >>= 1;
+    } while (symbol < 0);
     remove(lengths[symbol]);
     return static_cast<uint32_t>(symbol);
   }
@@ -154,13 +177,13 @@ struct BitInput {
 // Builds a canonical decoding table. Accepts a complete code or all-zero lengths (a table
 // that yields symbol 0 without consuming bits); anything else is refused before the table
 // is touched.
-bool buildTable(const uint8_t* lengths, uint32_t symbolCount, int tableBits, int16_t* table,
+bool buildTable(const uint8_t* lengths, uint32_t symbolCount, int tableBits, TableEntry* table,
                 int16_t* nodes) {
   uint32_t countByLength[MaxCodeBits + 1] = {};
   for (uint32_t s = 0; s < symbolCount; ++s) ++countByLength[lengths[s]];
   const uint32_t tableSize = 1u << tableBits;
   if (countByLength[0] == symbolCount) {
-    std::fill(table, table + tableSize, int16_t{0});
+    std::fill(table, table + tableSize, TableEntry{0});
     return true;
   }
   int32_t left = 1;
@@ -178,7 +201,7 @@ bool buildTable(const uint8_t* lengths, uint32_t symbolCount, int tableBits, int
     nextCode[bits] = code;
   }
 
-  std::fill(table, table + tableSize, Unfilled);
+  std::fill(table, table + tableSize, UnfilledEntry);
   int nodeCount = 0;
   for (uint32_t s = 0; s < symbolCount; ++s) {
     int bits = lengths[s];
@@ -187,15 +210,22 @@ bool buildTable(const uint8_t* lengths, uint32_t symbolCount, int tableBits, int
     if (bits <= tableBits) {
       uint32_t first = c << (tableBits - bits);
       std::fill(table + first, table + first + (1u << (tableBits - bits)),
-                static_cast<int16_t>(s));
+                static_cast<TableEntry>(s | bits << EntryLengthShift));
       continue;
     }
-    int16_t* slot = &table[c >> (bits - tableBits)];
-    for (int bit = bits - tableBits - 1; bit >= 0; --bit) {
-      if (*slot == Unfilled) {
+    TableEntry& root = table[c >> (bits - tableBits)];
+    if (root == UnfilledEntry) {
+      ++nodeCount;
+      nodes[2 * nodeCount] = UnfilledNode;
+      nodes[2 * nodeCount + 1] = UnfilledNode;
+      root = -nodeCount;
+    }
+    int16_t* slot = &nodes[2 * -root + ((c >> (bits - tableBits - 1)) & 1)];
+    for (int bit = bits - tableBits - 2; bit >= 0; --bit) {
+      if (*slot == UnfilledNode) {
         ++nodeCount;
-        nodes[2 * nodeCount] = Unfilled;
-        nodes[2 * nodeCount + 1] = Unfilled;
+        nodes[2 * nodeCount] = UnfilledNode;
+        nodes[2 * nodeCount + 1] = UnfilledNode;
         *slot = static_cast<int16_t>(-nodeCount);
       }
       slot = &nodes[2 * -*slot + ((c >> bit) & 1)];
@@ -207,9 +237,10 @@ bool buildTable(const uint8_t* lengths, uint32_t symbolCount, int tableBits, int
 
 // The aligned-offset table: at most 7-bit codes, so no nodes.
 bool buildAlignedTable(LzxState& s) {
-  int16_t table[1 << AlignedTableBits];
+  TableEntry table[1 << AlignedTableBits];
   if (!buildTable(s.alignedLengths, AlignedSymbols, AlignedTableBits, table, nullptr)) return false;
-  for (uint32_t i = 0; i < (1u << AlignedTableBits); ++i) s.alignedTable[i] = static_cast<uint8_t>(table[i]);
+  for (uint32_t i = 0; i < (1u << AlignedTableBits); ++i)
+    s.alignedTable[i] = static_cast<uint8_t>(table[i] & 0xFFFF);
   return true;
 }
 
@@ -345,15 +376,24 @@ void copyMatch(LzxState& s, uint32_t to, uint32_t offset, uint32_t lengthBytes) 
 }
 
 // Decodes `countBytes` bytes of a verbatim or aligned-offset block into the window at `to`.
-bool decodeSymbols(LzxState& s, BitInput& in, uint32_t to, uint32_t countBytes, bool aligned) {
-  uint8_t* w = s.window;
+// The bit input, the repeated offsets and the window geometry are worked on in local copies:
+// stores into the window could otherwise alias them and force a reload after every byte.
+bool decodeSymbols(LzxState& s, BitInput& input, uint32_t to, uint32_t countBytes, bool aligned) {
+  BitInput in = input;
+  uint8_t* const w = s.window;
+  const uint32_t windowBytes = s.windowBytes;
+  uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
   const uint32_t end = to + countBytes;
+  bool ok = true;
   while (to < end) {
-    if (in.position >= in.limitBytes) return false;
+    if (in.position >= in.limitBytes) {
+      ok = false;
+      break;
+    }
     uint32_t main = in.decode(s.mainTable, MainTableBits, s.mainNodes, s.mainLengths);
     if (main < LiteralSymbols) {
       w[to] = static_cast<uint8_t>(main);
-      if (to < MirrorBytes) w[s.windowBytes + to] = static_cast<uint8_t>(main);
+      if (to < MirrorBytes) w[windowBytes + to] = static_cast<uint8_t>(main);
       ++to;
       continue;
     }
@@ -366,15 +406,15 @@ bool decodeSymbols(LzxState& s, BitInput& in, uint32_t to, uint32_t countBytes, 
 
     uint32_t offset;
     if (slot == 0) {
-      offset = s.r0;
+      offset = r0;
     } else if (slot == 1) {
-      offset = s.r1;
-      s.r1 = s.r0;
-      s.r0 = offset;
+      offset = r1;
+      r1 = r0;
+      r0 = offset;
     } else if (slot == 2) {
-      offset = s.r2;
-      s.r2 = s.r0;
-      s.r0 = offset;
+      offset = r2;
+      r2 = r0;
+      r0 = offset;
     } else {
       if (slot == 3) {
         offset = 1;
@@ -391,16 +431,23 @@ bool decodeSymbols(LzxState& s, BitInput& in, uint32_t to, uint32_t countBytes, 
         }
         offset = PositionBase[slot] - 2 + value;
       }
-      s.r2 = s.r1;
-      s.r1 = s.r0;
-      s.r0 = offset;
+      r2 = r1;
+      r1 = r0;
+      r0 = offset;
     }
     // A match may cross neither the end of the frame nor the end of the block.
-    if (lengthBytes > end - to) return false;
+    if (lengthBytes > end - to) {
+      ok = false;
+      break;
+    }
     copyMatch(s, to, offset, lengthBytes);
     to += lengthBytes;
   }
-  return true;
+  input = in;
+  s.r0 = r0;
+  s.r1 = r1;
+  s.r2 = r2;
+  return ok;
 }
 
 // Copies `countBytes` raw bytes of an uncompressed block into the window at `to`.
