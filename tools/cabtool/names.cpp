@@ -32,6 +32,18 @@ void appendUtf8(std::string& out, uint32_t code) {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
+#ifdef _WIN32
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows whatever their extension.
+bool isDeviceName(std::string_view segment) {
+  std::string stem;
+  for (char c : segment.substr(0, segment.find('.'))) stem.push_back(char(c & ~0x20));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' &&
+         stem[3] <= '9';
+}
+#endif
+
 }  // namespace
 
 std::string windows1252ToUtf8(std::string_view text) {
@@ -92,6 +104,10 @@ bool relativeOutputPath(std::string_view name, std::string* path, std::string* r
     // A colon names an alternate stream or a device on Windows.
     if (segment.find(':') != std::string_view::npos) {
       *reason = "name with a colon";
+      return false;
+    }
+    if (isDeviceName(segment)) {
+      *reason = "device name";
       return false;
     }
 #endif
