@@ -2,8 +2,12 @@
 // buffer, the history window, as the cabinet reader does.
 //
 // Input: byte 0 picks the mode (value % 4):
-//   0, 1  blocks: repeated wanted size (2 bytes, little-endian; 0 means 32768), block size
+//   0     blocks: repeated wanted size (2 bytes, little-endian; 0 means 32768), block size
 //         (2 bytes), the block's bytes. Checks that nothing beyond the output limit changes.
+//   1     wanted size (2 bytes), then one block: decoded with that limit and without it from
+//         the same history, the limited output must be a prefix of the full one whenever
+//         the full decoding succeeds (the limit moves work from the fast path to the
+//         careful one).
 //   2     the rest is one deflate stream: whenever zlib's inflate, given the buffer as its
 //         preset dictionary, finishes it within 32768 bytes, the decoder must agree.
 //   3     the rest is compressed by the MSZIP compressor and must come back unchanged.
@@ -73,6 +77,23 @@ void blocks(const uint8_t* data, size_t size) {
   }
 }
 
+void limitedAgainstFull(const uint8_t* data, size_t size) {
+  if (size < 2) return;
+  const uint32_t wanted = (data[0] | data[1] << 8) % (BufferBytes + 1);
+  data += 2;
+  size = std::min<size_t>(size - 2, decoder().need);
+  const std::vector<uint8_t> history = decoder().buffer;
+  uint32_t fullBytes = BufferBytes;
+  const cab::DecoderResult full = decode(data, size, fullBytes);
+  const std::vector<uint8_t> fullOutput = decoder().buffer;
+  decoder().buffer = history;
+  uint32_t limitedBytes = wanted;
+  const cab::DecoderResult limited = decode(data, size, limitedBytes);
+  if (full != cab::Ok) return;
+  if (limited != cab::Ok || limitedBytes != std::min(wanted, fullBytes)) abort();
+  if (!std::equal(decoder().buffer.begin(), decoder().buffer.begin() + limitedBytes, fullOutput.begin())) abort();
+}
+
 void againstInflate(const uint8_t* data, size_t size) {
   if (size + 2 > decoder().need) return;
   std::vector<uint8_t> expected(BufferBytes + 1);
@@ -115,8 +136,8 @@ void roundTrip(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   switch (data[0] % 4) {
-    case 0:
-    case 1: blocks(data + 1, size - 1); break;
+    case 0: blocks(data + 1, size - 1); break;
+    case 1: limitedAgainstFull(data + 1, size - 1); break;
     case 2: againstInflate(data + 1, size - 1); break;
     default: roundTrip(data + 1, size - 1); break;
   }
