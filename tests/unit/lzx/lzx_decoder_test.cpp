@@ -435,6 +435,17 @@ TEST(LzxPretree, MalformedTreesAreDataErrors) {
   }
 }
 
+TEST(LzxPretree, IncompletePretreeIsADataError) {
+  // One pretree symbol of 1 bit: half the pretree's code space has no symbol.
+  Bits bits;
+  bits.write(0, 1);
+  writeBlockHeader(bits, lzx::VerbatimBlock, 1);
+  for (int i = 0; i < 20; ++i) bits.write(i == 0 ? 1 : 0, 4);
+  for (int k = 0; k < 64; ++k) bits.write(0, 16);
+  Decoder decoder;
+  EXPECT_EQ(decoder.frame(bits.bytes, 1), cab::DataError);
+}
+
 // ---- E8 translation ----
 
 // Uncompressed frames with the E8 header; each frame is one data block.
