@@ -17,6 +17,7 @@
 // renormalisation after the last item, fails the block.
 #include "cabinet/quantum.h"
 
+#include <bit>
 #include <cstring>
 
 #include "cabinet/quantum_constants.h"
@@ -82,26 +83,28 @@ class BlockDecoder {
   }
 
  private:
-  // Gives 0 and marks the block exhausted once its bytes are used up.
-  uint32_t readBit() {
-    if (bitsLeft_ == 0) {
-      if (inputLeft_ == 0) {
-        exhausted_ = true;
-        return 0;
-      }
-      currentByte_ = *input_++;
-      --inputLeft_;
-      bitsLeft_ = 8;
+  // `count` bits (0 to 24), the first one most significant. Bits wanted after the block's
+  // last byte are 0 and mark the block exhausted.
+  uint32_t readBits(uint32_t count) {
+    if (count == 0) return 0;
+    if (bitCount_ < count) refill();
+    if (bitCount_ < count) {
+      exhausted_ = true;
+      bitCount_ = count;  // the missing bits below the real ones are zeros already
     }
-    --bitsLeft_;
-    return (currentByte_ >> bitsLeft_) & 1;
+    const uint32_t value = static_cast<uint32_t>(bitBuffer_ >> (64 - count));
+    bitBuffer_ <<= count;
+    bitCount_ -= count;
+    return value;
   }
 
-  // `count` bits, the first one most significant.
-  uint32_t readBits(uint32_t count) {
-    uint32_t value = 0;
-    for (uint32_t k = 0; k < count; ++k) value = (value << 1) | readBit();
-    return value;
+  // Tops the buffer up with whole bytes while the block has any.
+  void refill() {
+    while (bitCount_ <= 56 && inputLeft_ > 0) {
+      bitBuffer_ |= static_cast<uint64_t>(*input_++) << (56 - bitCount_);
+      bitCount_ += 8;
+      --inputLeft_;
+    }
   }
 
   int32_t decodeSymbol(QuantumModel& model) {
@@ -122,24 +125,26 @@ class BlockDecoder {
     return symbol;
   }
 
-  // Shifts out the leading bits low and high agree on. When the interval straddles the
-  // middle within the second and third quarters, the second-highest bit is dropped
-  // instead, so that the interval can keep growing.
+  // Shifts out the leading bits low and high agree on. Then, while the interval straddles
+  // the middle within the second and third quarters, drops the second-highest bit instead,
+  // so that the interval can keep growing: code ^= 0x4000, low &= 0x3FFF, high |= 0x4000,
+  // shift. (After such a shift the top bits differ again, so the two kinds never mix.)
+  // Every shift brings one bit into the code register.
   void renormalise() {
-    for (;;) {
-      if (((low_ ^ high_) & 0x8000) == 0) {
-        // top bits equal: shift them out
-      } else if ((low_ & 0x4000) != 0 && (high_ & 0x4000) == 0) {
-        code_ ^= 0x4000;
-        low_ &= 0x3FFF;
-        high_ |= 0x4000;
-      } else {
-        return;
-      }
-      low_ = (low_ << 1) & 0xFFFF;
-      high_ = ((high_ << 1) | 1) & 0xFFFF;
-      code_ = ((code_ << 1) | readBit()) & 0xFFFF;
+    const uint32_t equalBits = static_cast<uint32_t>(std::countl_zero(static_cast<uint16_t>(low_ ^ high_)));
+    if (equalBits > 0) shift(equalBits);
+    while ((low_ & 0x4000) != 0 && (high_ & 0x4000) == 0) {
+      code_ ^= 0x4000;
+      low_ &= 0x3FFF;
+      high_ |= 0x4000;
+      shift(1);
     }
+  }
+
+  void shift(uint32_t count) {
+    low_ = (low_ << count) & 0xFFFF;
+    high_ = ((high_ << count) | ((1u << count) - 1)) & 0xFFFF;
+    code_ = ((code_ << count) | readBits(count)) & 0xFFFF;
   }
 
   void decodeItem() {
@@ -209,11 +214,11 @@ class BlockDecoder {
     state.writePosition = target;
   }
 
-  // Bit input.
+  // Bit input: the next unread bits stand at the top of the buffer.
   const uint8_t* input_;
   uint32_t inputLeft_;
-  uint32_t currentByte_ = 0;
-  uint32_t bitsLeft_ = 0;
+  uint64_t bitBuffer_ = 0;
+  uint32_t bitCount_ = 0;
   bool exhausted_ = false;
   // Arithmetic decoder registers, 16 bits each.
   uint32_t low_ = 0;
