@@ -490,7 +490,9 @@ uint32_t readLe32(const uint8_t* p) {
 // Turns the absolute call targets the encoder stored after 0xE8 bytes back into the
 // relative ones of the original code. `offset` is the folder position of out[0].
 void translateE8(uint8_t* out, uint32_t lengthBytes, uint32_t& offset, uint32_t fileSize) {
-  if (lengthBytes <= E8MinFrameBytes) {
+  // The last E8TailBytes bytes are never translated, so a frame no longer has nothing to do
+  // (and the scan bound below would wrap).
+  if (lengthBytes <= E8TailBytes) {
     offset += lengthBytes;
     return;
   }
@@ -502,7 +504,7 @@ void translateE8(uint8_t* out, uint32_t lengthBytes, uint32_t& offset, uint32_t 
   uint32_t j = 0;
   for (;;) {
     while (out[j] != 0xE8) ++j;
-    if (j >= lengthBytes - E8TailBytes) break;
+    if (j + E8TailBytes >= lengthBytes) break;  // also ends frames of 7 to 9 bytes
     uint32_t value = readLe32(out + j + 1);
     uint32_t position = offset + j;
     if (value < fileSize) {
