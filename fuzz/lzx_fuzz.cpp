@@ -17,7 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (lzx::create(&limit, windowBytes, [](int32_t n) { return std::malloc(n); }, std::free, &need,
                   &handle) != cab::Ok)
     return 0;
-  std::vector<uint8_t> output(32768);
   size_t at = 1;
   while (at + 3 <= size) {
     uint32_t inputBytes = data[at] | uint32_t{data[at + 1]} << 8;
@@ -28,10 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       lzx::reset(handle);
       continue;
     }
-    // Mostly full frames, sometimes a short one (as the last frame of a folder is).
-    uint32_t frameBytes = selector < 0xC0 ? 32768 : (selector - 0xC0) * 531 + 1;
+    // Mostly full frames, sometimes a short one (as the last frame of a folder is), down to none.
+    uint32_t frameBytes = selector < 0xC0   ? 32768
+                          : selector < 0xE0 ? (selector - 0xC0) * 531 + 1
+                                            : selector - 0xE0;  // 0 to 30 bytes
     std::vector<uint8_t> input(data + at, data + at + inputBytes);
     at += inputBytes;
+    std::vector<uint8_t> output(frameBytes);  // exactly the frame, so any write past it is caught
     uint32_t produced = frameBytes;
     lzx::decompress(handle, input.data(), inputBytes, output.data(), &produced);
   }

@@ -500,6 +500,8 @@ TEST(LzxE8, BytesThatAreLeftAlone) {
       {"translation off by the header bit", 0, 64, 5},
       {"0xE8 among the last 10 bytes", 0x100000, 64, 54},
       {"frame of 10 bytes", 0x100000, 10, 0},
+      {"frame of 8 bytes", 0x100000, 8, 0},
+      {"frame of 7 bytes", 0x100000, 7, 1},
   };
   for (const Case& c : cases) {
     auto frame = frameWithCall(c.frameBytes, c.callAt);
