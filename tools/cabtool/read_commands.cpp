@@ -54,6 +54,9 @@ struct Walk {
   // Per cabinet run.
   bool opened = false;
   std::string nextName;
+  // The set id and index the cabinet must carry after the first one, -1 for none.
+  int32_t expectedSetId = -1;
+  int32_t expectedIndex = -1;
   bool firstCabinet = true;
   // list: a cabinet's list begins with the entries that continued out of the previous
   // cabinet (index 0xfffe or 0xffff there), already listed.
@@ -127,7 +130,17 @@ int32_t notify(int32_t kind, cab::Notification* n) {
   Walk& walk = *static_cast<Walk*>(n->user);
   switch (kind) {
     case cab::CabinetOpened:
-      if (!walk.opened) walk.nextName = n->text1;
+      if (!walk.opened) {
+        if (walk.expectedIndex >= 0 &&
+            (n->setId != walk.expectedSetId || n->cabinetIndex != walk.expectedIndex)) {
+          walk.failureCode = cab::SetMismatch;
+          walk.failureDetail = "the next cabinet belongs to another set or place in it";
+          return -1;
+        }
+        walk.nextName = n->text1;
+        walk.expectedSetId = n->setId;
+        walk.expectedIndex = n->cabinetIndex + 1;
+      }
       walk.opened = true;
       return 0;
     case cab::ContinuedFile:
@@ -229,6 +242,7 @@ class SetReader {
     walk_.mode = mode;
     walk_.firstCabinet = true;
     walk_.continuedOut = 0;
+    walk_.expectedIndex = -1;
     currentWalk = &walk_;
     std::string name = first_;
     std::set<std::string> seen;

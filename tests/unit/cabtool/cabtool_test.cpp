@@ -195,6 +195,18 @@ TEST_F(Cabtool, SetsAreFollowedWhateverTheCaseOfTheirNames) {
 
   // A later cabinet given first: its continued files cannot be extracted from it alone.
   expectErrorLine(cabtool("extract -d y set4.CAB"), "set4.CAB", "first cabinet");
+  // A cabinet of another set in its place is refused before anything is written.
+  ASSERT_EQ(cabtool("create --method none --split 40000 --set-id 78 --reserve 10,2,3 -o Other.cab tree").status, 0);
+  fs::rename(at("SET3.CAB"), at("keep.cab"));
+  fs::copy_file(at("Other3.cab"), at("SET3.CAB"));
+  for (const char* command : {"list Set.cab", "extract -d w Set.cab"}) {
+    SCOPED_TRACE(command);
+    expectErrorLine(cabtool(command), "Set.cab", "SetMismatch: ");
+  }
+  EXPECT_FALSE(fs::exists(at("w")));
+  fs::remove(at("SET3.CAB"));
+  fs::rename(at("keep.cab"), at("SET3.CAB"));
+
   fs::remove(at("set6.CAB"));
   for (const char* command : {"list Set.cab", "test Set.cab", "extract -d z Set.cab"}) {
     SCOPED_TRACE(command);
