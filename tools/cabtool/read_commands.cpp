@@ -188,6 +188,11 @@ int32_t notify(int32_t kind, cab::Notification* n) {
         walk.failureDetail = "next cabinet " + name + " not found";
         return -1;
       }
+      if (walk.directory.size() + found.size() > MaxFullPathBytes) {
+        walk.failureCode = cab::OpenFailed;
+        walk.failureDetail = "path of " + found + " above 257 bytes";
+        return -1;
+      }
       std::snprintf(n->text1, 256, "%s", found.c_str());
       return 0;
     }
