@@ -274,6 +274,11 @@ TEST_F(Cabtool, FailuresGiveOneLineAndStatusOne) {
     SCOPED_TRACE(c.command);
     expectErrorLine(cabtool(c.command), c.subject, c.words);
   }
+  // The decoder holds at most 257 bytes of path and name: longer ones are refused, not overrun.
+  std::string deep = std::string(200, 'd') + "/" + std::string(100, 'e');
+  fs::create_directories(at(deep));
+  fs::copy_file(at("t.cab"), at(deep + "/t.cab"));
+  expectErrorLine(cabtool("test " + deep + "/t.cab"), deep + "/t.cab", "OpenFailed: path of t.cab above 257 bytes");
   // A damaged file is not left behind half-written.
   EXPECT_FALSE(fs::exists(at("x/sub/b.bin")));
   EXPECT_FALSE(fs::exists(at("n.cab")));
