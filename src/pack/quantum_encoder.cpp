@@ -97,7 +97,7 @@ class QuantumCompressor final : public FolderCompressor {
     uint32_t price = 0;
   };
 
-  static int searchDepthFor(uint32_t windowBits) { return windowBits >= 16 ? 48 : 32; }
+  static int searchDepthFor(uint32_t windowBits) { return windowBits >= 16 ? 96 : 32; }
 
   // Literal prices of the block's bytes as prefix sums, from the models as they stand at
   // the block's start.

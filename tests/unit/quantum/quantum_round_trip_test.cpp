@@ -61,6 +61,10 @@ TEST_P(QuantumRoundTrip, RealLookingAndRandomDataOverManyBlocks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto blocks = compressFolder(c.data, windowBits, c.blockBytes);
+    for (const CompressedBlock& block : blocks) {
+      // The reader's input buffer: the block limit + 10240.
+      ASSERT_LE(block.bytes.size(), block.uncompressedBytes + 10240u);
+    }
     Session session(static_cast<uint32_t>(windowBits));
     ASSERT_EQ(session.result, cab::Ok);
     std::vector<uint8_t> decoded;
