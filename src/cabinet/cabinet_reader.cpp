@@ -716,6 +716,7 @@ DecoderContext* create(AllocateFn allocate, ReleaseFn release, OpenFn open, Read
 }
 
 int32_t isCabinet(DecoderContext* context, int32_t handle, CabinetInfo* info) {
+  if (context == nullptr || info == nullptr) return 0;
   Context& c = *context;
   uint8_t h[HeaderBytes];
   if (!readExact(c, handle, h, HeaderBytes) || std::memcmp(h, "MSCF", 4) != 0) return 0;
@@ -735,6 +736,7 @@ int32_t isCabinet(DecoderContext* context, int32_t handle, CabinetInfo* info) {
 
 int32_t copy(DecoderContext* context, const char* cabinetName, const char* cabinetPath,
              int32_t /*flags*/, NotifyFn notify, ReserveFn reserve, void* user) {
+  if (context == nullptr || notify == nullptr) return 0;
   Context& c = *context;
   c.user = user;
   c.notify = notify;
@@ -747,6 +749,7 @@ int32_t copy(DecoderContext* context, const char* cabinetName, const char* cabin
 }
 
 int32_t destroy(DecoderContext* context) {
+  if (context == nullptr) return 0;
   Context& c = *context;
   selectMethod(c, NoMethod);
   releaseBuffers(c);  // also when the decompressor refused to be destroyed
