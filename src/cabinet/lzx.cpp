@@ -621,7 +621,7 @@ DecoderResult decompress(void* handle, const uint8_t* input, uint32_t inputBytes
     *outputBytes = 0;
     return cab::DataError;
   }
-  std::memcpy(output, s.window + frameStart, frameBytes);
+  if (frameBytes != 0) std::memcpy(output, s.window + frameStart, frameBytes);  // output may be null then
   s.windowPosition = (frameStart + frameBytes) & s.windowMask;
   if (s.e8FileSize != 0 && frameIndex < E8FrameLimit)
     translateE8(output, frameBytes, s.e8Offset, s.e8FileSize);
