@@ -278,10 +278,11 @@ scenario_happy_japanese() {
 scenario_language_detection() {
   # The version value names no known language: the side file decides.
   resetState
-  installGame 0x00550067 Japanese
+  installGame 0x00550067 German
   runInstaller detect_side e2e_standard.exe 1
-  check "side file: Japanese files" fileIs "$game/data/speech.bnk" "japanese speech v104"
-  check "side file: Japanese id written" test "$(versionValue)" = 0x110068
+  check "side file: German success message" contains "$messages" "Brennholt wurde auf Version 1.04"
+  check "side file: German readme" grep -q "Liesmich" "$game/Readme104.txt"
+  check "side file: German id written" test "$(versionValue)" = 0x70068
 
   # No key: the locale decides (English), and the gate refuses in English.
   resetState
