@@ -12,7 +12,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
   wine wine64 xvfb xdotool imagemagick
-  qemu-user-static binfmt-support wine32:i386
+  python3 qemu-user-static binfmt-support wine32:i386
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
