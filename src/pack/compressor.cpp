@@ -35,7 +35,7 @@ std::unique_ptr<FolderCompressor> makeCompressor(std::string_view method, std::s
     int lowest, highest, byDefault;
   };
   static const Choice choices[] = {
-      {"mszip", makeMszipCompressor, 1, 9, 6},
+      {"mszip", makeMszipCompressor, 1, 9, 9},
       {"lzx", makeLzxCompressor, 15, 21, 0},
       {"quantum", makeQuantumCompressor, 10, 21, 0},
   };
