@@ -32,8 +32,8 @@ class AnimationFixture : public ::testing::Test {
     ASSERT_TRUE(initControls(&init));
     parent_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
                               GetModuleHandleA(nullptr), nullptr);
-    // Under Wine without a display no window can be made; scripts/demo.sh and the e2e
-    // screenshots run under Xvfb and cover the animation there.
+    // Wine without an X display makes windows only with its null graphics driver, which
+    // the test harness selects; without either there is nothing to draw into.
     if (parent_ == nullptr) GTEST_SKIP() << "no window station with a display";
     animation_ = CreateWindowExA(0, ANIMATE_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0,
                                  FrameWidth, FrameHeight, parent_, nullptr,
