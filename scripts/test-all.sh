@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: native, native with sanitizers, Windows under
-# wine64 (unit and end-to-end), and the 32-bit Windows build.
+# wine64 (unit and end-to-end), and the 32-bit Windows build under wine32 (its Windows unit
+# tests and the Brennholt update end to end, through i386 emulation: tests/e2e/win32_run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -18,3 +19,6 @@ done
 step "build win32"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
+# Not ctest: it would start every Windows test program under emulation, a minute each.
+step "test win32"
+tests/e2e/win32_run.sh build/win32
