@@ -25,6 +25,10 @@ uint32_t extendMatch(const uint8_t* a, const uint8_t* b, uint32_t start, uint32_
   return n;
 }
 
+// A 2-byte match further back than this costs more bits than two literals in any of the
+// formats, so it is not looked at (which also spares a cache miss per position).
+constexpr uint32_t ShortMatchReachBytes = 4096;
+
 }  // namespace
 
 MatchFinder::MatchFinder(uint32_t windowBytes, uint32_t maxMatchBytes, int searchDepth,
@@ -33,8 +37,9 @@ MatchFinder::MatchFinder(uint32_t windowBytes, uint32_t maxMatchBytes, int searc
       maxMatchBytes_(maxMatchBytes),
       searchDepth_(std::max(searchDepth, 1)),
       minMatchBytes_(minMatchBytes <= 2 ? 2 : 3) {
-  // About one bucket per four window positions keeps chains of unrelated positions short.
-  hashBits_ = std::clamp(static_cast<int>(std::bit_width(windowBytes_)) - 3, 12, 19);
+  // About one bucket per window position keeps unrelated positions out of the chains: each
+  // one followed costs a cache miss on data that cannot match.
+  hashBits_ = std::clamp(static_cast<int>(std::bit_width(windowBytes_)) - 1, 12, 21);
   head3_.assign(size_t{1} << hashBits_, 0);
   // The chain must hold a window's worth of positions so that no link within the window is
   // overwritten before it falls out of reach.
@@ -108,7 +113,7 @@ size_t MatchFinder::findMatches(uint32_t position, uint32_t limitBytes, Match* c
   if (minMatchBytes_ == 2 && maxBytes >= 2 && hashed2_ == position && position + 2 <= endPosition_) {
     uint32_t link = head2_[p[0] | p[1] << 8];
     uint32_t distance = position + 1 - link;
-    if (link != 0 && distance <= windowBytes_) {
+    if (link != 0 && distance <= std::min(windowBytes_, ShortMatchReachBytes)) {
       uint32_t n = extendMatch(p, p - distance, 0, maxBytes);
       if (n > bestBytes) {
         candidates[count++] = {n, distance};

@@ -7,7 +7,8 @@
 // appended. Positions count bytes from the start of the stream (the folder) as uint32.
 //
 // Matches come from hash chains over 3-byte prefixes; with a minimum match length of 2 a
-// direct table over 2-byte prefixes adds the nearest 2-byte match. A match never reaches back
+// direct table over 2-byte prefixes adds the nearest 2-byte match when it lies within 4096
+// bytes (further back a 2-byte match never pays). A match never reaches back
 // more than `windowBytes` and never reads at or beyond the last appended byte.
 //
 // Bytes at a position stay addressable through bytesAt() while the position is no more
