@@ -28,9 +28,10 @@ using namespace lzx;
 
 constexpr uint32_t E8TranslationBytes = 12000000;
 constexpr int SearchDepth = 24;
-// After a frame that hardly compressed (by less than a tenth), the next is searched lightly:
-// data that is already compressed has few real matches, and deep searches there only cost time.
-constexpr int LightSearchDepth = 4;
+// After a frame whose matches covered less than a third of it, the next is searched lightly:
+// data that is already compressed has few real matches, and deep searches there only cost
+// time (every link followed is a cache miss).
+constexpr int LightSearchDepth = 2;
 // Matches at least this long are taken at once, without looking one byte further.
 constexpr uint32_t NiceMatchBytes = 48;
 constexpr uint8_t PretreeMaxBits = 15;  // a pretree length is a 4-bit field
@@ -228,7 +229,7 @@ class LzxCompressor final : public FolderCompressor {
   uint8_t lengthLengths_[LengthSymbols] = {};   // decoder's delta coding
   bool e8HeaderDue_ = true;
   bool padByteDue_ = false;  // an odd uncompressed block ended with the previous data block
-  bool previousPoor_ = false;  // the previous frame shrank by less than a tenth
+  bool previousPoor_ = false;  // matches covered less than a third of the previous frame
   uint32_t frameIndex_ = 0;
   uint32_t e8Offset_ = 0;
   uint32_t frameStart_ = 0;  // stream position of the current frame
@@ -423,7 +424,9 @@ void LzxCompressor::compressBlock(std::span<const uint8_t> block, bool lastBlock
     bits.write(frameBytes & 0xFF, 8);
   };
 
-  previousPoor_ = std::min(compressedBits, uncompressedBits) * 10 > uint64_t{frameBytes} * 8 * 9;
+  uint64_t literalCount = 0;
+  for (const Item& item : items_) literalCount += item.mainSymbol < LiteralSymbols;
+  previousPoor_ = literalCount * 3 > uint64_t{frameBytes} * 2;
   if (uncompressedBits <= compressedBits) {
     writeHeader(UncompressedBlock);
     bits.alignForRawBytes();
