@@ -12,7 +12,8 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
   wine wine64 xvfb xdotool imagemagick
-  python3 qemu-user-static binfmt-support wine32:i386
+  python3 locales fonts-wqy-microhei
+  qemu-user-static binfmt-support wine32:i386
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -44,3 +45,10 @@ if [ ! -e "$binfmt/qemu-i386" ] || ! grep -q '^flags:.*F' "$binfmt/qemu-i386"; t
     || die "the kernel refused to register the qemu-i386 binfmt handler"
 fi
 grep -q '^enabled' "$binfmt/qemu-i386" || die "the qemu-i386 binfmt handler is not enabled"
+
+# The Japanese locale the end-to-end tests run the installer under (Wine takes the user's
+# locale and ANSI code page 932 from it).
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  [ "$(id -u)" = 0 ] || die "the ja_JP.UTF-8 locale is missing; run this script as root"
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || die "cannot generate the ja_JP.UTF-8 locale"
+fi

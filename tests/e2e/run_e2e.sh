@@ -261,7 +261,7 @@ scenario_happy_mszip_no_readme() {
 
 scenario_happy_japanese() {
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf-\?8$'; then
-    echo "  SKIPPED: locale ja_JP.UTF-8 missing (scripts/setup-locales.sh)"
+    echo "  SKIPPED: locale ja_JP.UTF-8 missing (scripts/setup.sh makes it)"
     return
   fi
   resetState
