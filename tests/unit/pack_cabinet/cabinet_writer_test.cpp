@@ -127,6 +127,9 @@ struct RoundTrip {
   int folders, filesPerFolder;
 };
 
+// Names the case in test output (otherwise GoogleTest dumps the struct's bytes).
+void PrintTo(const RoundTrip& roundTrip, std::ostream* out) { *out << roundTrip.label; }
+
 // Columns: label, method, size limit (0 none), header/folder/data reserve bytes, checksums,
 // folders, files per folder.
 const RoundTrip roundTrips[] = {
