@@ -42,6 +42,11 @@ struct FinderCase {
   size_t appendBytes;  // data handed over in pieces of this size
 };
 
+void PrintTo(const FinderCase& c, std::ostream* out) {
+  *out << "window " << c.windowBytes << ", min " << c.minMatchBytes << ", pieces of "
+       << c.appendBytes;
+}
+
 class MatchFinderTest : public ::testing::TestWithParam<FinderCase> {};
 
 // Every candidate must be a real match within the window and the limits, lengths strictly
