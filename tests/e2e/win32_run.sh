@@ -38,8 +38,7 @@ export WINEPREFIX=$work/wineprefix
 export WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
-export WINESERVER=/usr/lib/wine/wineserver64
-server=$WINESERVER
+server=/usr/lib/wine/wineserver64  # also what a 32-bit loader starts through the wrapper
 wine=wine  # the wrapper picks the 32-bit loader, which runs under qemu-i386
 deadlineSeconds=${W32_DEADLINE:-1200}
 
@@ -237,9 +236,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   begin "prefix creation (wineboot -i)"
   rm -rf "$WINEPREFIX"
   "$wine" wineboot -i >"$work/wineboot.log" 2>&1
-  stopServer
+  # The first loader may end before the boot it started does: wait for the whole session.
+  "$server" -w >/dev/null 2>&1
   finish "prefix creation"
-  grep -q '^#arch=win32' "$WINEPREFIX/system.reg" || { echo "not a 32-bit prefix" >&2; exit 1; }
+  grep -q '^#arch=win32' "$WINEPREFIX/system.reg" && [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] ||
+    { echo "the 32-bit prefix was not created (see $work/wineboot.log)" >&2; exit 1; }
 fi
 writeKey 00090067  # English (0x09), 1.03 (103)
 resetGame
