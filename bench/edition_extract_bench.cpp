@@ -21,12 +21,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_corpus.h"
 #include "cabinet/cabinet_decoder.h"
 #include "pack/cabinet_writer.h"
 #include "pack/compressor.h"
@@ -44,29 +43,26 @@ struct PayloadFile {
   std::vector<uint8_t> bytes;
 };
 
-std::vector<uint8_t> readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The common files, then each edition's files, as in the demo's payload list.
 std::vector<std::vector<PayloadFile>> demoFolders() {
   fs::path demo = fs::path(__FILE__).parent_path().parent_path() / "examples" / "brennholt";
   std::vector<std::vector<PayloadFile>> folders(1);
-  std::vector<uint8_t> code = readAll("/proc/self/exe");
+  std::vector<uint8_t> code = benchcorpus::readFile("/proc/self/exe");
   if (code.size() > DllBytes) code.resize(DllBytes);
   folders[0].push_back({"common\\bhphys.dll", code});
-  folders[0].push_back({"common\\data\\units.cfg", readAll(demo / "payload/common/data/units.cfg")});
+  folders[0].push_back(
+      {"common\\data\\units.cfg", benchcorpus::readFile(demo / "payload/common/data/units.cfg")});
   for (const char* map : {"moorbach", "winter4"})
-    folders[0].push_back({std::string("common\\data\\maps\\") + map + ".map",
-                          readAll(demo / "payload/common/data/maps" / (std::string(map) + ".map"))});
+    folders[0].push_back(
+        {std::string("common\\data\\maps\\") + map + ".map",
+         benchcorpus::readFile(demo / "payload/common/data/maps" / (std::string(map) + ".map"))});
   for (const char* edition : Editions) {
     std::string code3 = edition;
     for (char& c : code3) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     folders.push_back({{std::string(edition) + "\\Readme104.txt",
-                        readAll(demo / "readme" / (code3 + ".txt"))},
+                        benchcorpus::readFile(demo / "readme" / (code3 + ".txt"))},
                        {std::string(edition) + "\\sound\\speech.bnk",
-                        readAll(demo / "payload" / edition / "sound/speech.bnk")}});
+                        benchcorpus::readFile(demo / "payload" / edition / "sound/speech.bnk")}});
   }
   for (const auto& folder : folders)
     for (const PayloadFile& file : folder)

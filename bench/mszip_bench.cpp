@@ -9,21 +9,19 @@
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "bench_corpus.h"
 #include "cabinet/mszip.h"
 #include "pack/compressor.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace fs = benchcorpus::fs;
+using Clock = benchcorpus::WallClock;
+
 constexpr uint32_t BlockBytes = 32768;
 
 struct Folder {
@@ -38,24 +36,11 @@ struct Part {
   uint64_t packedBytes = 0;
 };
 
-void* allocate(int32_t bytes) { return std::malloc(static_cast<size_t>(bytes)); }
-void release(void* block) { std::free(block); }
-
-std::vector<uint8_t> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 Part loadPart(const fs::path& dir) {
   Part part;
   part.name = dir.filename().string();
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.is_regular_file()) files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  for (const auto& file : files) {
-    const std::vector<uint8_t> data = readFile(file);
+  for (const auto& file : benchcorpus::sortedFiles(dir)) {
+    const std::vector<uint8_t> data = benchcorpus::readFile(file);
     if (data.empty()) continue;
     auto compressor = pack::makeMszipCompressor(9);
     Folder folder;
@@ -109,13 +94,11 @@ uint64_t decodeZlib(const Part& part, z_stream& z, std::vector<uint8_t> (&buffer
   return total;
 }
 
-using Clock = std::chrono::steady_clock;
-
 // One run times both decoders over the same blocks, alternating, and reports their ratio.
 void mszipVersusInflate(benchmark::State& state, const Part* part) {
   uint32_t limit = 0, need = 0;
   void* handle = nullptr;
-  mszip::create(&limit, allocate, release, &need, &handle);
+  mszip::create(&limit, benchcorpus::allocate, benchcorpus::release, &need, &handle);
   std::vector<uint8_t> buffer(BlockBytes);
   z_stream z{};
   inflateInit2(&z, -15);
@@ -124,20 +107,9 @@ void mszipVersusInflate(benchmark::State& state, const Part* part) {
   if (decodeMszip(*part, handle, buffer) != part->rawBytes || decodeZlib(*part, z, zlibBuffers) != part->rawBytes) {
     state.SkipWithError("decoding failed");
   }
-  double mszipSeconds = 0, zlibSeconds = 0;
-  for (auto _ : state) {
-    auto t0 = Clock::now();
-    benchmark::DoNotOptimize(decodeMszip(*part, handle, buffer));
-    auto t1 = Clock::now();
-    benchmark::DoNotOptimize(decodeZlib(*part, z, zlibBuffers));
-    auto t2 = Clock::now();
-    mszipSeconds += std::chrono::duration<double>(t1 - t0).count();
-    zlibSeconds += std::chrono::duration<double>(t2 - t1).count();
-  }
-  const double megabytes = static_cast<double>(part->rawBytes) * state.iterations() / 1e6;
-  state.counters["mszip_MBps"] = megabytes / mszipSeconds;
-  state.counters["inflate_MBps"] = megabytes / zlibSeconds;
-  state.counters["speed_ratio"] = zlibSeconds / mszipSeconds;
+  benchcorpus::timeAgainstInflate<Clock>(
+      state, part->rawBytes, "mszip_MBps", [&] { return decodeMszip(*part, handle, buffer); },
+      [&] { return decodeZlib(*part, z, zlibBuffers); });
   state.counters["packed_pct"] = 100.0 * static_cast<double>(part->packedBytes) / static_cast<double>(part->rawBytes);
   inflateEnd(&z);
   mszip::destroy(handle);
@@ -147,7 +119,7 @@ void mszipVersusInflate(benchmark::State& state, const Part* part) {
 void mszipOnly(benchmark::State& state, const Part* part) {
   uint32_t limit = 0, need = 0;
   void* handle = nullptr;
-  mszip::create(&limit, allocate, release, &need, &handle);
+  mszip::create(&limit, benchcorpus::allocate, benchcorpus::release, &need, &handle);
   std::vector<uint8_t> buffer(BlockBytes);
   for (auto _ : state) benchmark::DoNotOptimize(decodeMszip(*part, handle, buffer));
   state.SetBytesProcessed(static_cast<int64_t>(part->rawBytes) * state.iterations());
@@ -157,17 +129,14 @@ void mszipOnly(benchmark::State& state, const Part* part) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* fromEnvironment = std::getenv("BENCH_CORPUS");
-  const fs::path corpus = fromEnvironment != nullptr
-                              ? fs::path(fromEnvironment)
-                              : fs::path(__FILE__).parent_path().parent_path() / "corpus";
+  const fs::path corpus = benchcorpus::corpusDirectory();
   benchmark::Initialize(&argc, argv);
   static std::vector<Part> parts;
-  for (const char* name : {"pe", "text", "media"}) {
-    if (fs::is_directory(corpus / name)) parts.push_back(loadPart(corpus / name));
+  for (const fs::path& directory : benchcorpus::partDirectories(corpus)) {
+    parts.push_back(loadPart(directory));
   }
   if (parts.empty()) {
-    std::printf("no benchmark corpus at %s (set BENCH_CORPUS); nothing to measure\n", corpus.c_str());
+    benchcorpus::reportNoCorpus(corpus);
     return 0;
   }
   for (const Part& part : parts) {

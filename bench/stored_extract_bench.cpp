@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../tests/unit/cabinet/cabinet_builder.h"
+#include "bench_corpus.h"
 #include "cabinet/cabinet_decoder.h"
 
 namespace {
@@ -28,8 +29,6 @@ struct Source {
 };
 Source* source = nullptr;
 
-void* allocate(int32_t bytes) { return std::malloc(size_t(bytes)); }
-void release(void* block) { std::free(block); }
 int32_t openCabinet(const char*, int32_t, int32_t) {
   source->positions.push_back(0);
   return int32_t(source->positions.size() - 1);
@@ -76,8 +75,9 @@ void StoredExtract(benchmark::State& state) {
   s.output.resize(FileBytes * FileCount);
   source = &s;
   cab::ErrorRecord errors{};
-  cab::DecoderContext* context = cab::create(allocate, release, openCabinet, readCabinet,
-                                             writeOutput, closeHandle, seekCabinet, &errors);
+  cab::DecoderContext* context =
+      cab::create(benchcorpus::allocate, benchcorpus::release, openCabinet, readCabinet,
+                  writeOutput, closeHandle, seekCabinet, &errors);
   for (auto _ : state) {
     s.positions.clear();
     s.outputAt = 0;
