@@ -238,4 +238,31 @@ void timeAgainstInflate(benchmark::State& state, uint64_t rawBytes, const char* 
   state.counters["speed_ratio"] = zlibSeconds / oursSeconds;
 }
 
+using FolderPartBenchmark = void (*)(benchmark::State& state, FolderPart* part);
+
+// The main of a program measuring one method on the corpus: for every part, "<method>Encode/
+// <part>" run once and "<method>VersusInflate/<part>" run for at least 2 s.
+inline int runEncodeAndDecode(int argc, char** argv, const std::string& method, int deflateMemLevel,
+                              FolderPartBenchmark encode, FolderPartBenchmark versusInflate) {
+  const fs::path corpus = corpusDirectory();
+  benchmark::Initialize(&argc, argv);
+  static std::vector<FolderPart> parts = loadFolderParts(corpus, deflateMemLevel);
+  if (parts.empty()) {
+    reportNoCorpus(corpus);
+    return 0;
+  }
+  for (FolderPart& part : parts) {
+    benchmark::RegisterBenchmark((method + "Encode/" + part.name).c_str(), encode, &part)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark((method + "VersusInflate/" + part.name).c_str(), versusInflate,
+                                 &part)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(2.0);
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
+
 }  // namespace benchcorpus

@@ -57,22 +57,6 @@ void quantumVersusInflate(benchmark::State& state, FolderPart* part) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const benchcorpus::fs::path corpus = benchcorpus::corpusDirectory();
-  benchmark::Initialize(&argc, argv);
-  static std::vector<FolderPart> parts = benchcorpus::loadFolderParts(corpus, DeflateMemLevel);
-  if (parts.empty()) {
-    benchcorpus::reportNoCorpus(corpus);
-    return 0;
-  }
-  for (FolderPart& part : parts) {
-    benchmark::RegisterBenchmark(("QuantumEncode/" + part.name).c_str(), quantumEncode, &part)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1);
-    benchmark::RegisterBenchmark(("QuantumVersusInflate/" + part.name).c_str(), quantumVersusInflate, &part)
-        ->Unit(benchmark::kMillisecond)
-        ->MinTime(2.0);
-  }
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return benchcorpus::runEncodeAndDecode(argc, argv, "Quantum", DeflateMemLevel, quantumEncode,
+                                         quantumVersusInflate);
 }
