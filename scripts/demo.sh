@@ -5,19 +5,22 @@
 # the files updated, and the registry value before and after. Screenshots of both dialogs
 # are left in build/demo/.
 #
-#   scripts/demo.sh [--show] [--no-build]
+#   scripts/demo.sh [--show] [--no-build] [--win32]
 #     --show      use the real $DISPLAY instead of a virtual one, to watch it
 #     --no-build  use the builds already made
+#     --win32     run the 32-bit installer instead, under wine32 through i386 emulation
+#                 (slow: minutes per start; screenshots in build/win32/e2e32/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-show=0 build=1
+show=0 build=1 win32=0
 for arg in "$@"; do
   case $arg in
     --show) show=1 ;;
     --no-build) build=0 ;;
-    *) echo "usage: $0 [--show] [--no-build]" >&2; exit 2 ;;
+    --win32) win32=1 ;;
+    *) echo "usage: $0 [--show] [--no-build] [--win32]" >&2; exit 2 ;;
   esac
 done
 
@@ -38,7 +41,13 @@ installer=${DEMO_WIN64_BUILD:-$root/build/win64}/examples/brennholt/BrennholtUpd
 [ -f "$installer" ] || { echo "missing $installer" >&2; exit 1; }
 [ -f "$root/build/win32/examples/brennholt/BrennholtUpdate.exe" ] &&
   echo "built: build/win32/examples/brennholt/BrennholtUpdate.exe (32-bit)"
-echo "built: build/win64/examples/brennholt/BrennholtUpdate.exe (64-bit, run below)"
+echo "built: build/win64/examples/brennholt/BrennholtUpdate.exe (64-bit)"
+
+if ((win32)); then
+  step "run the 32-bit installer"
+  ((show)) && export E2E_USE_DISPLAY=1
+  exec tests/e2e/win32_run.sh --demo build/win32
+fi
 
 # ---------------------------------------------------------------- a game to update
 demo=$root/build/demo
