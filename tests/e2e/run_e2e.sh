@@ -49,22 +49,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-startDisplay() {
-  if [ -n "${E2E_USE_DISPLAY:-}" ]; then return; fi
-  local n
-  for n in $(seq 90 140); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfbPid=$!
-    sleep 1
-    if kill -0 "$xvfbPid" 2>/dev/null; then
-      export DISPLAY=:$n
-      return
-    fi
-  done
-  echo "no free X display" >&2
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/display.sh"
 
 startPrefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -339,7 +324,7 @@ all=(not_installed gate happy_english happy_mszip_no_readme happy_japanese
      language_detection cancel corrupt dotdot)
 ((${#scenarios[@]})) || scenarios=("${all[@]}")
 
-startDisplay
+startDisplay 90 140 "$work/xvfb.log"
 startPrefix
 for s in "${scenarios[@]}"; do
   echo "== $s"

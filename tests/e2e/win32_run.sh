@@ -68,23 +68,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-startDisplay() {
-  [ -n "${E2E_USE_DISPLAY:-}" ] && return
-  local n
-  for n in $(seq 150 199); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfbPid=$!
-    sleep 1
-    if kill -0 "$xvfbPid" 2>/dev/null; then
-      export DISPLAY=:$n
-      return
-    fi
-    xvfbPid=
-  done
-  echo "no free X display" >&2
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/display.sh"
 
 stopServer() { "$server" -k >/dev/null 2>&1; "$server" -w >/dev/null 2>&1; serverUp=0; }
 startServer() { "$server" -p >/dev/null 2>&1 </dev/null; serverUp=1; }
@@ -245,7 +229,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 writeKey 00090067  # English (0x09), 1.03 (103)
 resetGame
-startDisplay
+startDisplay 150 199 "$work/xvfb.log"
 startServer
 
 if ((!demo)); then
