@@ -22,6 +22,7 @@
 #include <new>
 
 #include "cabinet/cabinet_decoder.h"
+#include "cabinet/cabinet_format.h"
 #include "cabinet/checksum.h"
 #include "cabinet/lzx.h"
 #include "cabinet/mszip.h"
@@ -30,11 +31,6 @@
 namespace cab {
 namespace {
 
-constexpr uint32_t HeaderBytes = 36;
-constexpr uint32_t ReserveSizesBytes = 4;
-constexpr uint32_t FileEntryBytes = 16;
-constexpr uint32_t FolderEntryFixedBytes = 8;
-constexpr uint32_t BlockHeaderFixedBytes = 8;
 constexpr uint32_t NameReadBytes = 256;  // a name and its terminator
 constexpr uint32_t NameBufferBytes = 257;
 constexpr size_t PathLimitChars = 256;

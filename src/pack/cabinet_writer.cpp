@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cabinet/cabinet_format.h"
+#include "cabinet/callbacks.h"
 #include "cabinet/checksum.h"
 
 // Cabinet layout written here (integers little-endian):
@@ -32,12 +34,12 @@
 namespace pack {
 namespace {
 
-constexpr uint32_t HeaderBytes = 36;
-constexpr uint32_t ReserveSizesBytes = 4;
-constexpr uint32_t FolderEntryBytes = 8;
-constexpr uint32_t FileEntryBytes = 16;
-constexpr uint32_t BlockHeaderBytes = 8;
-constexpr uint32_t MaxBlockBytes = 32768;
+using cab::FileEntryBytes;
+using cab::HeaderBytes;
+using cab::MaxBlockBytes;
+using cab::ReserveSizesBytes;
+using cab::BlockHeaderFixedBytes;
+using cab::FolderEntryFixedBytes;
 constexpr uint32_t MaxHeaderReserveBytes = 60000;
 constexpr size_t MaxNameBytes = 255;
 
@@ -212,8 +214,8 @@ bool CabinetWriter::layOut(std::vector<Cabinet>& cabinets) {
   const uint64_t limit = layout_.maxCabinetBytes ? layout_.maxCabinetBytes : ~0ull;
   const bool reserve =
       layout_.headerReserveBytes || layout_.folderReserveBytes || layout_.dataReserveBytes;
-  const uint32_t folderBytes = FolderEntryBytes + layout_.folderReserveBytes;
-  const uint32_t blockHeaderBytes = BlockHeaderBytes + layout_.dataReserveBytes;
+  const uint32_t folderBytes = FolderEntryFixedBytes + layout_.folderReserveBytes;
+  const uint32_t blockHeaderBytes = BlockHeaderFixedBytes + layout_.dataReserveBytes;
 
   std::vector<std::string> names;
   auto nameOf = [&](size_t index) -> const std::string& {
@@ -419,14 +421,14 @@ bool CabinetWriter::writeCabinet(const std::vector<Cabinet>& cabinets, size_t in
   // Sizes of every part's blocks as stored here, to place the folders' first blocks.
   uint64_t entriesBytes = 0;
   for (const auto& entry : cabinet.entries) entriesBytes += entryBytes(files_[entry.file].entry);
-  const uint32_t blockHeaderBytes = BlockHeaderBytes + layout_.dataReserveBytes;
+  const uint32_t blockHeaderBytes = BlockHeaderFixedBytes + layout_.dataReserveBytes;
   auto storedBytes = [&](const Cabinet::Part& part, size_t i) -> uint32_t {
     const Block& b = folders_[part.folder].blocks[part.firstBlock + i];
     // A block is divided at most once, so a part never starts and ends in the same block.
     if (i + 1 == part.blockCount && part.tailBytes) return part.tailBytes;
     return b.compressedBytes - (i == 0 ? part.headSkipBytes : 0);
   };
-  uint64_t dataOffset = out.size() + cabinet.parts.size() * (FolderEntryBytes + layout_.folderReserveBytes) +
+  uint64_t dataOffset = out.size() + cabinet.parts.size() * (FolderEntryFixedBytes + layout_.folderReserveBytes) +
                         entriesBytes;
   for (size_t p = 0; p < cabinet.parts.size(); p++) {
     const Cabinet::Part& part = cabinet.parts[p];
